@@ -1,0 +1,60 @@
+// vCFileStream: a stream over a file on disk with a window of at most 8191 bytes in memory.
+#pragma once
+
+#include "ve_bytebuffer.h"
+#include "ve_error.h"
+#include "ve_stream.h"
+#include "ve_string.h"
+
+#include <cstdint>
+#include <cstdio>
+
+class vCFileStream : public vTIOStream<0>
+{
+public:
+    vCFileStream();
+    ~vCFileStream() override;
+    vCFileStream(const vCFileStream&) = delete;
+    vCFileStream& operator=(const vCFileStream&) = delete;
+
+    // Input table, in slot order.
+    bool ReadString(vCString& s) override;
+    bool ReadString(vCString& s, uint32_t length) override;
+    bool Read(void* destination, uint32_t n) override;
+    bool ReservedInput(uint32_t, uint32_t) override { return true; }
+    uint32_t GetSize() override;
+    bool Seek(int32_t offset, vESeekMode origin) override;
+    uint32_t Tell() override;
+    virtual uint32_t ReadFromFile(void* destination, uint32_t fileOffset, uint32_t n);
+    virtual void Attach(FILE* file, const vCString& path, uint32_t mode);
+
+    // Output table.
+    bool WriteString(const vCString& s) override;
+    bool Write(const void* source, uint32_t n) override;
+    bool ReservedOutput(uint32_t, uint32_t) override { return true; }
+
+    bool Open(const vCString& path, uint32_t mode);
+    // Writes back and closes. False when bytes gathered since opening did not all reach the
+    // file (a write, flush or close failed); nothing to do on a stream that is not open.
+    bool Close();
+    const vCString& GetFilePath() const { return m_path; }
+    // Why the most recent Open failed (vEErrorCode_CannotOpen or vEErrorCode_FileTooLarge);
+    // 0 when it succeeded.
+    int32_t GetOpenFailure() const { return m_openFailure; }
+
+protected:
+    void Reset();
+    void FlushWindow();
+    void MoveWindow(uint32_t target);
+
+    vCByteBuffer m_window;
+    vCString m_path;
+    uint32_t m_mode = 0;
+    FILE* m_file = nullptr;
+    uint32_t m_fileSize = 0;
+    uint32_t m_windowStart = 0;
+    uint32_t m_position = 0;
+    uint32_t m_dirtyStart = 0;
+    bool m_dirty = false;
+    int32_t m_openFailure = 0;
+};

@@ -1,0 +1,38 @@
+// Everything that differs between Windows and POSIX lives behind this header and
+// ve_platform.cpp: the separator that output paths get, file opening with 64-bit offsets,
+// the console, the clock and file identity. No other file of the project tests a platform macro.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#if defined(_WIN32)
+inline constexpr char vPathSeparator = '\\';
+#else
+inline constexpr char vPathSeparator = '/';
+#endif
+
+// fopen with large-file support: files up to 4 GiB - 1 must open on 32-bit builds too.
+FILE* vPlatformOpenFile(const char* path, const char* mode);
+
+// Positions the file at an absolute 64-bit offset; false when the C library refuses.
+bool vPlatformSeek(FILE* file, uint64_t offset);
+
+// The file's length, found by seeking to its end (the file is left positioned there).
+bool vPlatformFileLength(FILE* file, uint64_t& length);
+
+// Current calendar time in whole seconds since 1970-01-01 00:00:00 UTC.
+int64_t vPlatformNow();
+
+// Writes bytes to standard output unchanged, however they look (never used as a format).
+void vPlatformWriteConsole(const char* text, uint32_t length);
+void vPlatformFlushConsole();
+
+// One character from standard input, or -1 at the end of input.
+int vPlatformReadConsoleChar();
+
+// True when both paths name one existing file, however they are spelled.
+bool vPlatformIsSameFile(const char* pathA, const char* pathB);
+
+// Removes a file; false when it could not be removed.
+bool vPlatformRemoveFile(const char* path);

@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the built xsndconv executable run on real files in a temporary folder.
+
+One table of cases serves every way of running the executable: natively, or as a Windows
+program under Wine (--wine LOADER), where paths are passed in their Windows spelling (Z:\\...).
+Each case prepares files, runs the tool with standard input closed, and checks the console
+output, the exit code and the files left behind, byte for byte.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import traceback
+
+from e2e_cases import CASES
+
+class Runner:
+    """Runs the executable natively or under Wine and maps paths accordingly."""
+
+    def __init__(self, exe, wine=None):
+        self.exe = exe
+        self.wine = wine
+
+    @property
+    def windows(self):
+        return self.wine is not None
+
+    @property
+    def sep(self):
+        """The separator the tool puts between directory and file name."""
+        return "\\" if self.windows else "/"
+
+    def arg_path(self, host_path):
+        """The spelling of a host path that the tool receives on its command line."""
+        if not self.windows:
+            return host_path
+        return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+    def run(self, args, cwd=None, stdin_data=None):
+        """Runs the tool; returns (exit code, stdout text with line ends as on Linux)."""
+        command = ([self.wine] if self.windows else []) + [self.exe] + list(args)
+        env = dict(os.environ)
+        if self.windows:
+            env["WINEDEBUG"] = "-all"
+        kwargs = dict(cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        if stdin_data is not None:
+            kwargs["input"] = stdin_data
+        elif self.windows:
+            kwargs["stdin"] = subprocess.DEVNULL
+        else:
+            # Standard input really closed: the wait for ENTER must end at once.
+            kwargs["stdin"] = subprocess.DEVNULL
+            kwargs["preexec_fn"] = lambda: os.close(0)
+        result = subprocess.run(command, **kwargs)
+        out = result.stdout
+        if self.windows:
+            out = out.replace(b"\r\n", b"\n")
+        return result.returncode, out
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine", help="the wine64 loader; runs the .exe as a Windows program")
+    parser.add_argument("-k", dest="filter", help="run only cases whose name contains this")
+    options = parser.parse_args()
+
+    runner = Runner(os.path.abspath(options.exe), options.wine)
+    failures = []
+    skipped = []
+    count = 0
+    for case in CASES:
+        name = case.__name__
+        if options.filter and options.filter not in name:
+            continue
+        count += 1
+        with tempfile.TemporaryDirectory(prefix="xsndconv-e2e-") as folder:
+            try:
+                outcome = case(runner, folder)
+            except AssertionError as error:
+                failures.append((name, str(error) or traceback.format_exc()))
+                print(f"FAIL {name}: {error}")
+                continue
+            except Exception:  # a broken case must not hide the others
+                failures.append((name, traceback.format_exc()))
+                print(f"ERROR {name}:\n{traceback.format_exc()}")
+                continue
+        if isinstance(outcome, str) and outcome.startswith("skip"):
+            skipped.append((name, outcome))
+            print(f"SKIP {name}: {outcome}")
+        else:
+            print(f"ok   {name}")
+    print(f"{count - len(failures) - len(skipped)} passed, {len(skipped)} skipped, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
