@@ -1,4 +1,21 @@
 // vCFileStream: a stream over a file on disk with a window of at most 8191 bytes in memory.
+//
+// Reads are served from the window and writes are gathered in it. Two operations alone touch
+// the window's place and the file: MoveWindow is the only one that changes the window start
+// (and loads the bytes a readable stream needs through the virtual ReadFromFile), FlushWindow
+// the only one that writes bytes to the file. Read, Write, Seek and Close do position
+// arithmetic and call those two.
+//
+// States of the window:
+//   not open   mode 0, window empty, positions 0.
+//   clean      the window holds file bytes (readable modes) or leftovers of an earlier place
+//              (write-only, never served), nothing to write back.
+//   dirty      bytes from m_dirtyStart up to m_position are not in the file yet.
+// Invariants: m_position <= window size <= 8191; in a readable mode a window shorter than
+// 8191 bytes reaches the end of the stream.
+//
+// Positions and sizes are unsigned 32-bit: files up to 4 GiB - 1 are handled, larger ones are
+// refused when they are opened.
 #pragma once
 
 #include "ve_bytebuffer.h"
@@ -44,8 +61,12 @@ public:
 
 protected:
     void Reset();
-    void FlushWindow();
-    void MoveWindow(uint32_t target);
+    // Writes the dirty bytes back; false when they did not all reach the file.
+    bool FlushWindow();
+    // Places the window around `target` (never above GetSize()); false when the write-back
+    // before the move failed or the file delivered fewer bytes than the new window needs. After
+    // a short load the window is empty and starts at `target`, with the position there.
+    bool MoveWindow(uint32_t target);
 
     vCByteBuffer m_window;
     vCString m_path;
@@ -56,5 +77,6 @@ protected:
     uint32_t m_position = 0;
     uint32_t m_dirtyStart = 0;
     bool m_dirty = false;
+    bool m_writeFailed = false; // a write-back or flush failed since the file was opened
     int32_t m_openFailure = 0;
 };
