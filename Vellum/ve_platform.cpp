@@ -9,6 +9,12 @@
 #include <ctime>
 
 #if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <sys/stat.h>
@@ -52,16 +58,90 @@ int64_t vPlatformNow()
     return static_cast<int64_t>(std::time(nullptr));
 }
 
+#if defined(_WIN32)
+// Arguments arrive exactly as the command line spells them: the C runtime must not expand
+// wildcards (a name passed as "*.wav" is reported as passed, not replaced by some other file).
+extern "C" {
+int _dowildcard = 0;
+}
+
+namespace {
+
+// A console window shows narrow text in its own (OEM) code page, while arguments and so the
+// paths in messages are in the ANSI code page. Text for a console is therefore widened from the
+// ANSI code page and written as UTF-16, so that every character appears as it was passed.
+// Redirected output (a pipe or a file) gets the bytes themselves.
+bool StandardOutputIsConsole(HANDLE& handle)
+{
+    handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+void WriteWide(HANDLE console, const wchar_t* text, uint32_t length)
+{
+    while (length > 0)
+    {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, text, length, &written, nullptr) || written == 0)
+            return;
+        text += written;
+        length -= written;
+    }
+}
+
+// Widens one run of text that holds no line feed.
+void WriteConsoleRun(HANDLE console, const char* text, uint32_t length)
+{
+    if (length == 0)
+        return;
+    const int inLength = static_cast<int>(length);
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, inLength, nullptr, 0);
+    if (wideLength <= 0)
+        return;
+    wchar_t* wide = new wchar_t[static_cast<size_t>(wideLength)];
+    MultiByteToWideChar(CP_ACP, 0, text, inLength, wide, wideLength);
+    WriteWide(console, wide, static_cast<uint32_t>(wideLength));
+    delete[] wide;
+}
+
+} // namespace
+
+void vPlatformWriteConsole(const char* text, uint32_t length)
+{
+    HANDLE console;
+    if (!StandardOutputIsConsole(console))
+    {
+        // Text mode: each "\n" reaches the file or pipe as "\r\n", every other byte unchanged.
+        std::fwrite(text, 1, length, stdout);
+        return;
+    }
+    std::fflush(stdout);
+    // A line feed becomes carriage return and line feed, as text-mode output would write it.
+    uint32_t runStart = 0;
+    for (uint32_t i = 0; i < length; ++i)
+    {
+        if (text[i] != '\n')
+            continue;
+        WriteConsoleRun(console, text + runStart, i - runStart);
+        WriteWide(console, L"\r\n", 2);
+        runStart = i + 1;
+    }
+    WriteConsoleRun(console, text + runStart, length - runStart);
+}
+#else
 void vPlatformWriteConsole(const char* text, uint32_t length)
 {
     std::fwrite(text, 1, length, stdout);
 }
+#endif
 
 void vPlatformFlushConsole()
 {
     std::fflush(stdout);
 }
 
+// In text mode the C runtime turns the "\r\n" that ENTER gives into "\n" on Windows.
 int vPlatformReadConsoleChar()
 {
     const int c = std::getchar();
