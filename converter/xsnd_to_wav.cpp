@@ -1,6 +1,48 @@
+// ConvertXsndToWav: takes the WAVE file out of a sound resource file and writes it beside it.
+// Only the content tag and the data block's location are read; everything else is passed over.
+#include "conversion_support.h"
 #include "conversions.h"
+#include "xsnd_format.h"
 
-vCString ConvertXsndToWav(vCFileStream&)
+#include "ve_platform.h"
+
+#include <cstdint>
+
+namespace {
+
+const char* const kOutputExtension = ".wav";
+const char* const kInvalidMessage = "Invalid ._xsnd file";
+
+} // namespace
+
+vCString ConvertXsndToWav(vCFileStream& input)
 {
-    return vCString("The conversion from ._xsnd to .wav is not built yet.");
+    uint32_t tag = 0;
+    xsnd::ReadContentTag(input, tag);
+    if (tag != xsnd::kContentTag)
+        return vCString(kInvalidMessage);
+
+    // The header is checked against the file before anything is created: a short file, a
+    // payload past the end or a length below 8 would otherwise give an output that is not the
+    // payload, or a buffer of nearly 4 GiB.
+    const vCString& inputPath = input.GetFilePath();
+    xsnd::DataBlock block{0, 0};
+    uint32_t payloadOffset = 0;
+    uint32_t payloadLength = 0;
+    if (!xsnd::ReadDataBlock(input, block) || !xsnd::LocatePayload(block, input.GetSize(), payloadOffset, payloadLength))
+        return QuotePath("The ._xsnd file \"", inputPath, "\" is damaged: its header does not match the data it holds.");
+
+    const vCString outputPath = MakeOutputPath(inputPath, kOutputExtension);
+    if (vPlatformIsSameFile(inputPath.GetText(), outputPath.GetText()))
+        return SameFileMessage(outputPath);
+
+    vCPayloadBuffer payload(payloadLength);
+    if (!payload.Allocated())
+        return OutOfMemoryMessage(inputPath);
+    if (!ReadPayload(input, payloadOffset, payload))
+        return CannotReadMessage(inputPath);
+
+    return WriteOutputFile(outputPath, [&](vCOutputStream& output) {
+        return payload.Size() == 0 || output.Write(payload.Get(), payload.Size());
+    });
 }

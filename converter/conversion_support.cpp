@@ -1,0 +1,60 @@
+#include "conversion_support.h"
+
+#include "conversions.h"
+#include "ve_path.h"
+#include "ve_platform.h"
+
+#include <new>
+
+vCString MakeOutputPath(const vCString& inputPath, const char* extension)
+{
+    const vCString name = GetFileNameWithoutExtension(inputPath);
+    if (!HasSeparator(inputPath))
+        return Concat(name, extension);
+    const char separator[] = {vPathSeparator, '\0'};
+    const vCString directory = GetDirectory(inputPath);
+    const vCString folder = Concat(directory, separator);
+    const vCString stem = Concat(folder, name);
+    return Concat(stem, extension);
+}
+
+vCString QuotePath(const char* prefix, const vCString& path, const char* suffix)
+{
+    return Concat(Concat(prefix, path), suffix);
+}
+
+vCString CannotOpenOutputMessage(const vCString& outputPath)
+{
+    return QuotePath("Cannot open/create the file \"", outputPath, "\".");
+}
+
+vCString CannotWriteMessage(const vCString& outputPath) { return QuotePath("Cannot write the file \"", outputPath, "\"."); }
+
+vCString CannotReadMessage(const vCString& inputPath) { return QuotePath("Cannot read the file \"", inputPath, "\"."); }
+
+vCString OutOfMemoryMessage(const vCString& inputPath)
+{
+    return QuotePath("There is not enough memory to convert the file \"", inputPath, "\".");
+}
+
+vCString SameFileMessage(const vCString& outputPath)
+{
+    return QuotePath("The output file \"", outputPath, "\" would replace the input file itself.");
+}
+
+vCPayloadBuffer::vCPayloadBuffer(uint32_t size)
+    : m_data(size != 0 ? new (std::nothrow) unsigned char[size]() : nullptr), m_size(size)
+{
+}
+
+vCPayloadBuffer::~vCPayloadBuffer() { delete[] m_data; }
+
+bool ReadPayload(vCFileStream& input, uint32_t offset, vCPayloadBuffer& payload)
+{
+    if (payload.Size() == 0)
+        return true;
+    vCInputStream& in = input;
+    return in.Seek(static_cast<int32_t>(offset), vESeekMode_Begin) && in.Read(payload.Get(), payload.Size());
+}
+
+bool RemoveIncompleteOutput(const vCString& outputPath) { return vPlatformRemoveFile(outputPath.GetText()); }
