@@ -53,6 +53,10 @@ class Runner:
             kwargs["stdin"] = subprocess.DEVNULL
             kwargs["preexec_fn"] = lambda: os.close(0)
         result = subprocess.run(command, **kwargs)
+        # The tool never writes to standard error; natively anything there is a fault, such as a
+        # sanitizer's report. (Wine may print notes of its own there.)
+        if not self.windows and result.stderr:
+            raise AssertionError("standard error: " + result.stderr.decode("utf-8", "replace")[:6000])
         out = result.stdout
         if self.windows:
             out = out.replace(b"\r\n", b"\n")
