@@ -37,30 +37,57 @@ class Runner:
             return host_path
         return "Z:" + os.path.abspath(host_path).replace("/", "\\")
 
-    def run(self, args, cwd=None, stdin_data=None):
-        """Runs the tool; returns (exit code, stdout text with line ends as on Linux)."""
-        command = ([self.wine] if self.windows else []) + [self.exe] + list(args)
+    def shown(self, text):
+        """The bytes by which the tool names a path it was given as text: natively the file
+        system's bytes; under Wine the ANSI code page (1252 in the locale set in env())."""
+        return text.encode("cp1252") if self.windows else os.fsencode(text)
+
+    def command(self, args):
+        return ([self.wine] if self.windows else []) + [self.exe] + list(args)
+
+    def env(self):
         env = dict(os.environ)
         if self.windows:
             env["WINEDEBUG"] = "-all"
-        kwargs = dict(cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            # Unix names in UTF-8 and the ANSI code page 1252 inside Wine, whatever the caller's
+            # locale, so that a non-ASCII name maps to known bytes on both sides.
+            env["LC_ALL"] = "C.UTF-8"
+            # Nothing here needs Mono or Gecko; Wine must not try to fetch them.
+            env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        return env
+
+    def run(self, args, cwd=None, stdin_data=None):
+        """Runs the tool; returns (exit code, stdout text with line ends as on Linux)."""
+        if self.windows:
+            return self._run_wine(args, cwd, stdin_data)
+        kwargs = dict(cwd=cwd, env=self.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         if stdin_data is not None:
             kwargs["input"] = stdin_data
-        elif self.windows:
-            kwargs["stdin"] = subprocess.DEVNULL
         else:
             # Standard input really closed: the wait for ENTER must end at once.
             kwargs["stdin"] = subprocess.DEVNULL
             kwargs["preexec_fn"] = lambda: os.close(0)
-        result = subprocess.run(command, **kwargs)
+        result = subprocess.run(self.command(args), **kwargs)
         # The tool never writes to standard error; natively anything there is a fault, such as a
-        # sanitizer's report. (Wine may print notes of its own there.)
-        if not self.windows and result.stderr:
+        # sanitizer's report. (Wine may print notes of its own there, so it is not read there.)
+        if result.stderr:
             raise AssertionError("standard error: " + result.stderr.decode("utf-8", "replace")[:6000])
-        out = result.stdout
-        if self.windows:
-            out = out.replace(b"\r\n", b"\n")
-        return result.returncode, out
+        return result.returncode, result.stdout
+
+    def _run_wine(self, args, cwd, stdin_data):
+        # Output goes to a file, not a pipe: the first program of a Wine session also starts
+        # Wine's services, which inherit its standard handles and keep a pipe open after the
+        # program has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as stdin_file:
+            if stdin_data is not None:
+                stdin_file.write(stdin_data)
+                stdin_file.seek(0)
+            result = subprocess.run(self.command(args), cwd=cwd, env=self.env(),
+                                    stdin=stdin_file if stdin_data is not None else subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.DEVNULL, timeout=120)
+            out.seek(0)
+            # The C runtime writes "\n" as "\r\n" in text mode; nothing else may differ.
+            return result.returncode, out.read().replace(b"\r\n", b"\n")
 
 
 def main():
