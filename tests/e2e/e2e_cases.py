@@ -476,11 +476,14 @@ def output_reaching_the_input_through_a_hard_link_is_refused(runner, folder):
 
 @case
 def failed_write_is_reported_and_the_output_removed(runner, folder):
-    if not os.path.exists("/dev/full") or runner.windows:
-        return "skip: needs /dev/full behind a symbolic link, which only the native executable writes through"
+    if not os.path.exists("/dev/full"):
+        return "skip: needs /dev/full, the device on which every write fails"
     wav_path = os.path.join(folder, "tone.wav")
     write(wav_path, plain_wave(20000))
     os.symlink("/dev/full", os.path.join(folder, "tone._xsnd"))
     out = runner.arg_path(os.path.join(folder, "tone._xsnd"))
     expect_run(runner, [runner.arg_path(wav_path)], error_output('Cannot write the file "' + out + '".'))
-    assert listing(folder) == ["tone.wav"], listing(folder)
+    # Wine refuses to delete a link that leads to a device, so only the native run sees it go.
+    if not runner.windows:
+        assert listing(folder) == ["tone.wav"], listing(folder)
+    assert read(wav_path) == plain_wave(20000)
