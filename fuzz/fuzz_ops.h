@@ -8,6 +8,8 @@
 namespace vfuzz {
 
 // fuzz_string: four string slots and their std::string models.
+constexpr uint32_t kStringTextLimit = 70000; // past 65535, so the third length byte is used
+
 enum StringOp : uint8_t
 {
     kStringConstruct,        // slot, has-text, text: construction from a NUL-terminated text
@@ -25,6 +27,10 @@ enum StringOp : uint8_t
 };
 
 // fuzz_filestream: one stream, one file and its model.
+constexpr uint32_t kStreamFileLimit = 40000;    // the file before the first operation
+constexpr uint32_t kStreamLengthLimit = 24000;  // reads, writes, seeks: up to three windows of 8191
+constexpr uint32_t kStreamContentLimit = 60000; // writes that would grow the file beyond stop here
+
 enum StreamOp : uint8_t
 {
     kStreamOpen,             // path choice, mode

@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int kSlots = 4;
-constexpr uint32_t kTextLimit = 70000;        // past 65535, so the third length byte is used
+using vfuzz::kStringTextLimit;
 constexpr size_t kTotalLimit = 256 * 1024; // growth stops here; the model mirrors it
 
 struct State
@@ -60,7 +60,7 @@ std::string Measured(const std::string& text) { return std::string(text.c_str())
 
 std::string ReadText(vfuzz::Input& in)
 {
-    const uint32_t length = in.Length(kTextLimit);
+    const uint32_t length = in.Length(kStringTextLimit);
     return in.Bytes(length);
 }
 
@@ -108,7 +108,7 @@ void Step(vfuzz::Input& in, State& st)
     }
     case vfuzz::kStringAssignBufferOpen:
     {
-        const uint32_t length = in.Length(kTextLimit);
+        const uint32_t length = in.Length(kStringTextLimit);
         const uint8_t seed = in.Byte();
         if (st.Total() - m.size() + length > kTotalLimit)
             break;
@@ -138,7 +138,7 @@ void Step(vfuzz::Input& in, State& st)
     case vfuzz::kStringRemoveFromEnd:
     {
         const uint8_t form = in.Byte();
-        const uint32_t count = (form & 1) ? in.U32() : in.Length(kTextLimit);
+        const uint32_t count = (form & 1) ? in.U32() : in.Length(kStringTextLimit);
         s.RemoveFromEnd(count);
         m.resize(m.size() - (count < m.size() ? count : m.size()));
         break;

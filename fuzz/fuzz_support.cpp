@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <system_error>
 
@@ -51,8 +50,11 @@ uint32_t Input::Length(uint32_t limit)
     }
     case 2: // any order of magnitude, small ones as likely as large ones
     {
-        const uint32_t bits = Byte() % 25;
-        length = U32() & ((uint32_t(1) << bits) - 1);
+        uint32_t width = 0; // bits needed for the limit
+        while (width < 32 && (limit >> width) != 0)
+            ++width;
+        const uint32_t bits = Byte() % (width + 1);
+        length = bits == 32 ? U32() : U32() & ((uint32_t(1) << bits) - 1);
         break;
     }
     default: // exactly this value, up to the limit
@@ -129,12 +131,18 @@ std::string ScratchFile(const std::string& name) { return (fs::path(ScratchFolde
 
 std::string ReadWholeFile(const std::string& path, bool* exists)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
     if (exists != nullptr)
-        *exists = static_cast<bool>(in);
-    if (!in)
-        return std::string();
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        *exists = file != nullptr;
+    if (file == nullptr)
+        return bytes;
+    char chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) != 0)
+        bytes.append(chunk, got);
+    std::fclose(file);
+    return bytes;
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes)

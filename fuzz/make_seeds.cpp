@@ -2,6 +2,7 @@
 // with small inputs that walk each target through its main roads. Every byte comes from here;
 // no outside file is used.
 #include "fuzz_ops.h"
+#include "ve_stream.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -25,14 +26,26 @@ public:
     }
     Seed& U16(uint32_t value) { return Byte(value).Byte(value >> 8); }
     Seed& U32(uint32_t value) { return U16(value).U16(value >> 16); }
-    // An exact length, through the "anywhere" form of Input::Length (kept below its limit).
-    Seed& Length(uint32_t value) { return Byte(3).U32(value); }
+    // An exact length, through the "exact" form of Input::Length; `limit` is the one the target
+    // reads it with, beyond which the value would wrap.
+    Seed& Length(uint32_t value, uint32_t limit)
+    {
+        if (value > limit)
+        {
+            std::fprintf(stderr, "make_fuzz_seeds: length %u above its limit %u\n", value, limit);
+            std::exit(1);
+        }
+        return Byte(3).U32(value);
+    }
     Seed& Raw(const std::string& bytes)
     {
         m_bytes += bytes;
         return *this;
     }
-    Seed& Text(const std::string& text) { return Length(static_cast<uint32_t>(text.size())).Raw(text); }
+    Seed& Text(const std::string& text)
+    {
+        return Length(static_cast<uint32_t>(text.size()), vfuzz::kStringTextLimit).Raw(text);
+    }
     const std::string& Bytes() const { return m_bytes; }
 
 private:
@@ -76,18 +89,18 @@ void StringSeeds(const fs::path& root)
     growth.Byte(kStringConstruct).Byte(0).Byte(1).Text("abcdefghijklmnopq");
     for (int i = 0; i < 5; ++i)
         growth.Byte(kStringAppend).Byte(0).Byte(0);
-    growth.Byte(kStringRemoveFromEnd).Byte(0).Byte(0).Length(300);
-    growth.Byte(kStringRemoveFromEnd).Byte(0).Byte(0).Length(1);
+    growth.Byte(kStringRemoveFromEnd).Byte(0).Byte(0).Length(300, kStringTextLimit);
+    growth.Byte(kStringRemoveFromEnd).Byte(0).Byte(0).Length(1, kStringTextLimit);
     growth.Byte(kStringRemoveFromEnd).Byte(0).Byte(1).U32(0xFFFFFFFF);
     corpus.Add("append-self-and-shrink", growth);
 
     Seed boundary; // 254, 255 and 256 characters, each assigned to another slot and appended
     for (uint32_t length : {254u, 255u, 256u, 261u})
     {
-        boundary.Byte(kStringAssignBufferOpen).Byte(1).Length(length).Byte(length);
+        boundary.Byte(kStringAssignBufferOpen).Byte(1).Length(length, kStringTextLimit).Byte(length);
         boundary.Byte(kStringAssign).Byte(2).Byte(1);
         boundary.Byte(kStringAppend).Byte(3).Byte(2);
-        boundary.Byte(kStringRemoveFromEnd).Byte(2).Byte(0).Length(length - 250);
+        boundary.Byte(kStringRemoveFromEnd).Byte(2).Byte(0).Length(length - 250, kStringTextLimit);
     }
     corpus.Add("form-boundary", boundary);
 
@@ -111,14 +124,136 @@ void StringSeeds(const fs::path& root)
     corpus.Add("concat", concat);
 
     Seed moves; // copies and moves between slots
-    moves.Byte(kStringAssignBufferOpen).Byte(0).Length(70000).Byte(7);
+    moves.Byte(kStringAssignBufferOpen).Byte(0).Length(70000, kStringTextLimit).Byte(7);
     moves.Byte(kStringCopyConstruct).Byte(1).Byte(0);
     moves.Byte(kStringMoveConstruct).Byte(2).Byte(1);
     moves.Byte(kStringMoveAssign).Byte(3).Byte(2);
     moves.Byte(kStringCopyConstruct).Byte(3).Byte(3);
-    moves.Byte(kStringRemoveFromEnd).Byte(3).Byte(0).Length(69990);
+    moves.Byte(kStringRemoveFromEnd).Byte(3).Byte(0).Length(69990, kStringTextLimit);
     moves.Byte(kStringConstruct).Byte(0).Byte(0).Text("");
     corpus.Add("copies-and-moves", moves);
+}
+
+// --- fuzz_filestream ------------------------------------------------------------------------
+
+// The first bytes of a stream input: whether the file exists, how long, its NUL density.
+Seed StreamFile(bool exists, uint32_t length = 0, uint32_t nulDensity = 0)
+{
+    Seed seed;
+    seed.Byte((exists ? 1 : 0) | nulDensity << 1);
+    if (exists)
+        seed.Length(length, vfuzz::kStreamFileLimit).Byte(length & 0xFF);
+    return seed;
+}
+
+enum : uint32_t
+{
+    kOpenFile = 0,
+    kOpenMissingFolder = 1,
+    kModeRead = 1 << 1,
+    kModeWrite = 2 << 1,
+    kModeReadWrite = 3 << 1,
+    kCloseFirst = 8,
+};
+
+void StreamSeeds(const fs::path& root)
+{
+    using namespace vfuzz;
+    Corpus corpus(root, "filestream");
+    const auto open = [](Seed& s, uint32_t choice) { s.Byte(kStreamOpen).Byte(choice); };
+    const auto read = [](Seed& s, uint32_t n) { s.Byte(kStreamRead).Length(n, kStreamLengthLimit); };
+    const auto write = [](Seed& s, uint32_t n, uint32_t seed) { s.Byte(kStreamWrite).Length(n, kStreamLengthLimit).Byte(seed).Byte(0); };
+    const auto seek = [](Seed& s, uint32_t origin, int32_t offset) {
+        s.Byte(kStreamSeek).Byte(origin).Byte(1).U32(static_cast<uint32_t>(offset));
+    };
+
+    Seed pieces = StreamFile(true, 20000); // the window walks through a file read in pieces
+    open(pieces, kOpenFile | kModeRead);
+    for (int i = 0; i < 21; ++i)
+        read(pieces, 1000);
+    seek(pieces, vESeekMode_End, 0);
+    read(pieces, 1);
+    seek(pieces, vESeekMode_Begin, 20001);
+    seek(pieces, vESeekMode_Current, -1);
+    seek(pieces, vESeekMode_Begin, 8191);
+    read(pieces, 8191);
+    pieces.Byte(kStreamClose);
+    corpus.Add("read-in-pieces", pieces);
+
+    Seed written = StreamFile(false); // one large write, gathered small ones, and reading it back
+    open(written, kOpenFile | kModeWrite);
+    write(written, 20000, 1);
+    for (int i = 0; i < 40; ++i)
+        write(written, 300, i);
+    seek(written, vESeekMode_Begin, 100);
+    write(written, 9000, 2);
+    written.Byte(kStreamClose);
+    open(written, kOpenFile | kModeRead);
+    read(written, 16000);
+    read(written, 16000);
+    written.Byte(kStreamReadString);
+    corpus.Add("write-then-read", written);
+
+    Seed both = StreamFile(true, 10000); // reading and writing one stream, appending at the end
+    open(both, kOpenFile | kModeReadWrite);
+    seek(both, vESeekMode_End, 0);
+    write(both, 10000, 3);
+    seek(both, vESeekMode_Begin, 0);
+    read(both, 5000);
+    seek(both, vESeekMode_Current, -3000);
+    write(both, 100, 4);
+    both.Byte(kStreamSkip).Byte(1).U32(15000);
+    read(both, 2000);
+    open(both, kOpenFile | kModeRead); // open again without closing: written back first
+    read(both, 20000);
+    corpus.Add("read-write", both);
+
+    Seed strings = StreamFile(true, 30000, 6); // NUL-terminated strings across window moves
+    open(strings, kOpenFile | kModeRead);
+    for (int i = 0; i < 60; ++i)
+        strings.Byte(kStreamReadString);
+    strings.Byte(kStreamReadStringLength).Length(9000, kStreamLengthLimit);
+    seek(strings, vESeekMode_End, 3);
+    for (int i = 0; i < 4; ++i)
+        strings.Byte(kStreamReadString);
+    strings.Byte(kStreamWriteString).Length(12, kStreamLengthLimit).Byte(5).Byte(0);
+    corpus.Add("strings", strings);
+
+    Seed closed = StreamFile(true, 100); // every operation of a stream that is not open
+    read(closed, 0);
+    read(closed, 1);
+    closed.Byte(kStreamReadStringLength).Length(0, kStreamLengthLimit);
+    closed.Byte(kStreamReadString);
+    seek(closed, vESeekMode_Begin, 0);
+    closed.Byte(kStreamSkip).Byte(0).Length(0, kStreamLengthLimit);
+    write(closed, 0, 0);
+    closed.Byte(kStreamClose);
+    open(closed, kOpenFile | kModeRead);
+    write(closed, 1, 0);
+    read(closed, 101);
+    corpus.Add("not-open", closed);
+
+    Seed failing = StreamFile(false); // opens that fail
+    open(failing, kOpenFile | kModeRead);
+    open(failing, kOpenFile);
+    open(failing, kOpenMissingFolder | kModeWrite);
+    open(failing, kOpenMissingFolder | kModeReadWrite);
+    open(failing, kOpenFile | kModeReadWrite);
+    write(failing, 50, 6);
+    open(failing, kOpenMissingFolder | kModeRead);
+    corpus.Add("open-failures", failing);
+
+    Seed shrinking = StreamFile(true, 30000); // another program truncates the file being read
+    open(shrinking, kOpenFile | kModeRead);
+    read(shrinking, 100);
+    shrinking.Byte(kStreamShrinkFile).Length(9000, kStreamLengthLimit);
+    read(shrinking, 20000);
+    seek(shrinking, vESeekMode_Begin, 25000);
+    read(shrinking, 10);
+    seek(shrinking, vESeekMode_Begin, 0);
+    read(shrinking, 9000);
+    shrinking.Byte(kStreamClose);
+    corpus.Add("shrinking-file", shrinking);
 }
 
 } // namespace
@@ -132,5 +267,6 @@ int main(int argc, char** argv)
     }
     const fs::path root(argv[1]);
     StringSeeds(root);
+    StreamSeeds(root);
     return 0;
 }
