@@ -3,6 +3,7 @@
 // the console, the clock and file identity. No other file of the project tests a platform macro.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -12,7 +13,9 @@ inline constexpr char vPathSeparator = '\\';
 inline constexpr char vPathSeparator = '/';
 #endif
 
-// fopen with large-file support: files up to 4 GiB - 1 must open on 32-bit builds too.
+// fopen with large-file support: files up to 4 GiB - 1 must open on 32-bit builds too. The
+// file is unbuffered: its callers read and write whole windows, which the C library then passes
+// to the system in one call each, without copying them through a buffer of its own.
 FILE* vPlatformOpenFile(const char* path, const char* mode);
 
 // Positions the file at an absolute 64-bit offset; false when the C library refuses.
@@ -20,6 +23,11 @@ bool vPlatformSeek(FILE* file, uint64_t offset);
 
 // The file's length, found by seeking to its end (the file is left positioned there).
 bool vPlatformFileLength(FILE* file, uint64_t& length);
+
+// Asks the system to back the block's whole 2 MiB stretches with huge pages, so that filling a
+// block of hundreds of MiB costs a few hundred page faults rather than one per 4 KiB. Call it
+// before the block is first touched; where there are no huge pages it does nothing.
+void vPlatformPreferHugePages(void* block, size_t size);
 
 // Current calendar time in whole seconds since 1970-01-01 00:00:00 UTC.
 int64_t vPlatformNow();

@@ -4,6 +4,7 @@
 #include "ve_path.h"
 #include "ve_platform.h"
 
+#include <cstring>
 #include <new>
 
 vCString MakeOutputPath(const vCString& inputPath, const char* extension)
@@ -43,8 +44,13 @@ vCString SameFileMessage(const vCString& outputPath)
 }
 
 vCPayloadBuffer::vCPayloadBuffer(uint32_t size)
-    : m_data(size != 0 ? new (std::nothrow) unsigned char[size]() : nullptr), m_size(size)
+    : m_data(size != 0 ? new (std::nothrow) unsigned char[size] : nullptr), m_size(size)
 {
+    if (m_data == nullptr)
+        return;
+    // The advice must come before the first touch, which is the zero fill itself.
+    vPlatformPreferHugePages(m_data, size);
+    std::memset(m_data, 0, size);
 }
 
 vCPayloadBuffer::~vCPayloadBuffer() { delete[] m_data; }

@@ -682,21 +682,32 @@ TEST(FileStream, WriteFailuresReachTheCaller)
     struct Row
     {
         const char* why;
+        bool bufferedFile; // attached from a plain fopen, with the C library's own buffer
         std::function<bool(vCFileStream&)> act;
         bool actSucceeds;  // bytes merely gathered do not fail yet
         int32_t firstLine; // the record of the first failing write-back
     } const rows[] = {
-        {"few bytes, written back by Close", [&](vCFileStream& f) { return f.Write(data.data(), 3); }, true,
+        {"few bytes, written back by Close", false, [&](vCFileStream& f) { return f.Write(data.data(), 3); },
+         true, 201}, // a file from Open is unbuffered: the system refuses the bytes in the write itself
+        {"a Write that writes back", false, [&](vCFileStream& f) { return f.Write(data.data(), 20000); }, false,
+         201},
+        {"a Seek that writes back", false,
+         [&](vCFileStream& f) { return f.Write(data.data(), 3) && f.Seek(0, vESeekMode_Begin); }, false, 201},
+        {"few bytes, to a buffered file", true, [&](vCFileStream& f) { return f.Write(data.data(), 3); }, true,
          206}, // the C library takes them into its buffer; its flush fails
-        {"a Write that writes back", [&](vCFileStream& f) { return f.Write(data.data(), 20000); }, false, 201},
-        {"a Seek that writes back",
-         [&](vCFileStream& f) { return f.Write(data.data(), 3) && f.Seek(0, vESeekMode_Begin); }, false, 206},
     };
     for (const Row& row : rows)
     {
         SCOPED_TRACE(row.why);
         vCFileStream f;
-        ASSERT_TRUE(f.Open(kFullDevice, vEOpenMode_Write));
+        if (row.bufferedFile)
+        {
+            FILE* file = std::fopen(kFullDevice, "wb");
+            ASSERT_NE(file, nullptr);
+            f.Attach(file, kFullDevice, vEOpenMode_Write);
+        }
+        else
+            ASSERT_TRUE(f.Open(kFullDevice, vEOpenMode_Write));
         vtest::ErrorProbe probe;
         EXPECT_EQ(row.act(f), row.actSucceeds);
         EXPECT_FALSE(f.Close());
