@@ -1,14 +1,19 @@
 // Writes the seed corpora of the fuzz targets: make_fuzz_seeds <folder> fills <folder>/<target>/
 // with small inputs that walk each target through its main roads. Every byte comes from here;
 // no outside file is used.
+#include "conversions.h"
 #include "fuzz_ops.h"
+#include "ve_filestream.h"
 #include "ve_stream.h"
+#include "ve_string.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -256,6 +261,132 @@ void StreamSeeds(const fs::path& root)
     corpus.Add("shrinking-file", shrinking);
 }
 
+// --- fuzz_wav_to_xsnd and fuzz_xsnd_to_wav --------------------------------------------------
+
+std::string LE32(uint32_t value)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string LE16(uint32_t value) { return LE32(value).substr(0, 2); }
+
+std::string PatternBytes(uint32_t length, uint32_t seed)
+{
+    std::string bytes(length, '\0');
+    for (uint32_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>(((i + seed) * 2654435761u) >> 24);
+    return bytes;
+}
+
+std::string Chunk(const std::string& id, const std::string& body, bool pad = true)
+{
+    std::string chunk = id + LE32(static_cast<uint32_t>(body.size())) + body;
+    if (pad && body.size() % 2 == 1)
+        chunk += '\0';
+    return chunk;
+}
+
+std::string Fmt(uint32_t channels, uint32_t sampleRate, uint32_t bitsPerSample)
+{
+    const uint32_t blockAlign = channels * bitsPerSample / 8;
+    return Chunk("fmt ", LE16(1) + LE16(channels) + LE32(sampleRate) + LE32(sampleRate * blockAlign) +
+                             LE16(blockAlign) + LE16(bitsPerSample));
+}
+
+std::string Riff(const std::string& form, const std::string& chunks)
+{
+    return "RIFF" + LE32(static_cast<uint32_t>(4 + chunks.size())) + form + chunks;
+}
+
+std::string Wave(const std::string& chunks) { return Riff("WAVE", chunks); }
+
+// The seeds of the WAVE reader, by name.
+std::vector<std::pair<std::string, std::string>> WaveSeeds()
+{
+    const std::string fmt = Fmt(2, 44100, 16);
+    return {
+        {"plain", Wave(fmt + Chunk("data", PatternBytes(1000, 1)))},
+        {"beyond-one-window", Wave(fmt + Chunk("data", PatternBytes(12000, 2)))},
+        {"list-before-and-between", Wave(Chunk("LIST", "INFOISFT" + LE32(5) + "tool\0") + fmt +
+                                         Chunk("LIST", PatternBytes(33, 3)) + Chunk("data", PatternBytes(100, 4)))},
+        {"two-fmt-chunks", Wave(Fmt(1, 8000, 8) + Fmt(2, 48000, 24) + Chunk("data", PatternBytes(300, 5)))},
+        {"chunks-after-data", Wave(fmt + Chunk("data", PatternBytes(64, 6)) + Chunk("cue ", PatternBytes(24, 7)))},
+        {"no-data-chunk", Wave(fmt + Chunk("LIST", PatternBytes(40, 8)))},
+        {"data-before-fmt", Wave(Chunk("data", PatternBytes(50, 9)) + fmt)},
+        {"byte-rate-zero", Wave(Chunk("fmt ", std::string(16, '\0')) + Chunk("data", PatternBytes(50, 10)))},
+        {"fmt-cut-off", Wave("fmt " + LE32(16) + LE16(1) + LE16(2))},
+        {"data-size-unknown", Wave(fmt + "data" + LE32(0xFFFFFFFF) + PatternBytes(500, 11))},
+        {"chunk-size-past-end", Wave("JUNK" + LE32(0xFFFFFFF0) + fmt + Chunk("data", "x"))},
+        {"other-form", Riff("AVI ", fmt + Chunk("data", PatternBytes(20, 12)))},
+        {"header-only", Riff("WAVE", "")},
+        {"short-fmt-field", Wave(Chunk("fmt ", LE16(1) + LE16(1) + LE32(1000) + LE32(1)) + Chunk("data", PatternBytes(4294, 13)))},
+    };
+}
+
+// Runs ConvertWavToXsnd on a file as the tool would, and returns the file it wrote.
+std::string Wrap(const fs::path& folder, const std::string& wave)
+{
+    const fs::path input = folder / "seed.wav";
+    const fs::path output = folder / "seed._xsnd";
+    {
+        std::ofstream out(input, std::ios::binary | std::ios::trunc);
+        out.write(wave.data(), static_cast<std::streamsize>(wave.size()));
+    }
+    fs::remove(output);
+    vCFileStream stream;
+    if (!stream.Open(vCString(input.string().c_str()), vEOpenMode_Read))
+        return std::string();
+    unsigned char magic[4];
+    stream.Read(magic, 4);
+    const vCString message = ConvertWavToXsnd(stream);
+    stream.Close();
+    if (message.GetLength() != 0)
+    {
+        std::fprintf(stderr, "make_fuzz_seeds: wrapping failed: %s\n", message.GetText());
+        std::exit(1);
+    }
+    std::ifstream in(output, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string WithU32(std::string bytes, size_t offset, uint32_t value)
+{
+    bytes.replace(offset, 4, LE32(value));
+    return bytes;
+}
+
+void ConversionSeeds(const fs::path& root)
+{
+    Corpus wavCorpus(root, "wav_to_xsnd");
+    for (const auto& seed : WaveSeeds())
+        wavCorpus.Add(seed.first, seed.second);
+
+    Corpus xsndCorpus(root, "xsnd_to_wav");
+    const fs::path work = root / "wrapping";
+    fs::create_directories(work);
+    const std::string small = Wrap(work, Wave(Fmt(1, 22050, 16) + Chunk("data", PatternBytes(200, 20))));
+    const std::string large = Wrap(work, Wave(Fmt(2, 44100, 16) + Chunk("data", PatternBytes(10000, 21))));
+    fs::remove_all(work);
+
+    std::string moved = small; // a property block of another length: the payload 77 bytes later
+    moved.insert(131, PatternBytes(77, 22));
+    moved = WithU32(moved, 24, 200);
+
+    xsndCorpus.Add("wrapped", small);
+    xsndCorpus.Add("wrapped-beyond-one-window", large);
+    xsndCorpus.Add("data-block-at-200", moved);
+    xsndCorpus.Add("empty-payload", WithU32(small.substr(0, 139), 28, 8));
+    xsndCorpus.Add("length-below-8", WithU32(small, 28, 7));
+    xsndCorpus.Add("payload-past-end", WithU32(small, 28, static_cast<uint32_t>(small.size())));
+    xsndCorpus.Add("offset-wraps", WithU32(small, 24, 0xFFFFFFF8));
+    xsndCorpus.Add("wrong-tag", WithU32(small, 12, 0x39304E53));
+    xsndCorpus.Add("ends-before-fields", small.substr(0, 30));
+    xsndCorpus.Add("tag-only", small.substr(0, 16));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -268,5 +399,6 @@ int main(int argc, char** argv)
     const fs::path root(argv[1]);
     StringSeeds(root);
     StreamSeeds(root);
+    ConversionSeeds(root);
     return 0;
 }
