@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // ASan visibility of the pools: a free pooled block is poisoned beyond its two links and
 // unpoisoned when it is handed out again or taken by a growth in place. Plain builds compile
@@ -216,18 +217,14 @@ inline void ClearBit(unsigned char* bitmap, uint32_t j)
     bitmap[j >> 3] &= static_cast<unsigned char>(~(1u << (j & 7)));
 }
 
-// Little-endian 32-bit words at any alignment (links, large-block headers).
+// 32-bit words at any alignment, in the machine's byte order (links, large-block headers).
 inline uint32_t ReadWord(const unsigned char* at)
 {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+    uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
 }
-inline void WriteWord(unsigned char* at, uint32_t value)
-{
-    at[0] = static_cast<unsigned char>(value);
-    at[1] = static_cast<unsigned char>(value >> 8);
-    at[2] = static_cast<unsigned char>(value >> 16);
-    at[3] = static_cast<unsigned char>(value >> 24);
-}
+inline void WriteWord(unsigned char* at, uint32_t value) { std::memcpy(at, &value, sizeof value); }
 
 inline uint32_t NextLink(const unsigned char* freeBlock) { return ReadWord(freeBlock + kLinkNextOffset); }
 inline uint32_t PreviousLink(const unsigned char* freeBlock) { return ReadWord(freeBlock + kLinkPreviousOffset); }

@@ -45,7 +45,7 @@ struct vSStringHeapState
 
     static vSStringHeapState& Global();
 
-    void Initialize();
+    [[gnu::noinline]] void Initialize();
     void* Allocate(uint32_t size);
     void* Reallocate(void* block, uint32_t size);
     void Free(void* block);
@@ -64,10 +64,11 @@ struct vSStringHeapState
 
 private:
     void* AllocatePooled(uint32_t k);
-    void* AllocateLarge(uint32_t size);
-    vSStringHeapPage* PageWithRoom(uint32_t k);
-    vSStringHeapPage* NewPage(uint32_t k, vSStringHeapPage* ring);
-    void GrowTable();
+    [[gnu::noinline]] void* AllocateLarge(uint32_t size);
+    // The slow paths stay out of line, so the hand-out path needs no saved registers.
+    [[gnu::noinline]] vSStringHeapPage* PageWithRoom(uint32_t k);
+    [[gnu::noinline]] vSStringHeapPage* NewPage(uint32_t k, vSStringHeapPage* ring);
+    [[gnu::noinline]] void GrowTable();
     void FreeLarge(void* block, uint32_t slot);
     void FreeSpan(vSStringHeapPage* page, uint32_t pageOffset);
     void* ReallocatePooled(void* block, uint32_t size);
