@@ -26,6 +26,16 @@
 FILE* vPlatformOpenFile(const char* path, const char* mode)
 {
     FILE* file = std::fopen(path, mode);
+#if !defined(_WIN32)
+    // POSIX opens a directory for reading, as Windows does not. It holds no bytes to convert, and
+    // what seeking to its end reports (on ext4 nearly 2^63) is no length.
+    struct stat status;
+    if (file != nullptr && fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode))
+    {
+        std::fclose(file);
+        return nullptr;
+    }
+#endif
     // With its default buffer of 4096 bytes the C library would split each 8191-byte write into
     // two system calls and read in 4096-byte pieces, copying every byte once more on the way.
     if (file != nullptr)

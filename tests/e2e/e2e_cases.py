@@ -487,3 +487,72 @@ def failed_write_is_reported_and_the_output_removed(runner, folder):
     if not runner.windows:
         assert listing(folder) == ["tone.wav"], listing(folder)
     assert read(wav_path) == plain_wave(20000)
+
+
+# --- injected faults: devices, directories and links where files are expected ------------------
+#
+# Each run must end with its message, leave its input as it was and leave no output behind.
+
+POSIX_ONLY = "skip: needs POSIX devices and symbolic links"
+
+
+@case
+def input_that_is_a_directory_cannot_be_opened(runner, folder):
+    # Catches a directory taken for a file: POSIX opens it for reading, and its "length" from
+    # seeking to its end (nearly 2^63 on ext4) would be reported as a file too large.
+    inside = os.path.join(folder, "song.wav")
+    os.mkdir(inside)
+    write(os.path.join(inside, "keep"), b"keep me")
+    shown = runner.arg_path(inside)
+    expect_run(runner, [shown], error_output('Cannot open the file "' + shown + '".'))
+    assert listing(folder) == ["song.wav"] and listing(inside) == ["keep"], listing(folder)
+    assert read(os.path.join(inside, "keep")) == b"keep me"
+
+
+@case
+def input_that_is_a_device_ends_with_a_message(runner, folder):
+    # Catches a read loop on a device that never ends (/dev/zero) or never delivers (/dev/null):
+    # seeking to their end gives a length of 0, so neither has a magic and the run ends at once.
+    # Windows has its NUL device.
+    devices = ["NUL"] if runner.windows else [d for d in ["/dev/null", "/dev/zero"] if os.path.exists(d)]
+    for device in devices:
+        expect_run(runner, [device], error_output(NEITHER), cwd=folder)
+        assert listing(folder) == [], listing(folder)
+        if runner.windows:
+            continue
+        link = os.path.join(folder, "song.wav")  # the same device behind a file's name
+        os.symlink(device, link)
+        expect_run(runner, [link], error_output(NEITHER))
+        assert listing(folder) == ["song.wav"], listing(folder)
+        os.remove(link)
+
+
+@case
+def disk_full_at_the_final_write_back_is_reported_and_the_output_removed(runner, folder):
+    # Catches a failure that shows only when the output is closed: a payload smaller than the
+    # 8191-byte window reaches the file in the last write-back, whose failure must still count.
+    if runner.windows or not os.path.exists("/dev/full"):
+        return POSIX_ONLY
+    path = os.path.join(folder, "hit._xsnd")
+    content = xsnd_by_hand(payload=plain_wave(3000))
+    write(path, content)
+    os.symlink("/dev/full", os.path.join(folder, "hit.wav"))
+    out = os.path.join(folder, "hit.wav")
+    expect_run(runner, [path], error_output('Cannot write the file "' + out + '".'))
+    assert listing(folder) == ["hit._xsnd"], listing(folder)
+    assert read(path) == content
+
+
+@case
+def output_reaching_the_input_through_a_symbolic_link_is_refused(runner, folder):
+    # Catches opening the output for writing through a link to the input, which empties the input
+    # before it is read.
+    if runner.windows:
+        return POSIX_ONLY
+    wav_path = os.path.join(folder, "tone.wav")
+    wav = plain_wave(500)
+    write(wav_path, wav)
+    os.symlink("tone.wav", os.path.join(folder, "tone._xsnd"))
+    out = os.path.join(folder, "tone._xsnd")
+    expect_run(runner, [wav_path], error_output('The output file "' + out + '" would replace the input file itself.'))
+    assert read(wav_path) == wav and os.path.islink(out)
