@@ -296,14 +296,19 @@ def plain_wave(data_size, byte_rate=8000):
 
 
 def faketime_run(runner, folder, moment, wav_path):
-    """Runs the tool natively with its clock at `moment` (UTC); None when it cannot be arranged."""
+    """Runs the tool with its clock at `moment` (UTC); None when it cannot be arranged. Under
+    Wine the clock of the Windows program is faked as well: Wine reads the host's clock."""
     tool = shutil.which("faketime")
-    if runner.windows or tool is None:
+    if tool is None:
         return None
-    env = dict(os.environ, TZ="UTC")
-    result = subprocess.run([tool, "-f", "@" + moment, runner.exe, runner.arg_path(wav_path)], env=env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    assert result.returncode == 0 and result.stdout == b"", result.stdout
+    clock = "@" + moment  # starts at the moment and ticks
+    if runner.windows:
+        # Wine's own services must already run on the real clock (a run without faketime starts
+        # them); then the clock can stand still at the moment, however long Wine takes to start.
+        runner.run([], cwd=folder)
+        clock = moment
+    code, out = runner.run([runner.arg_path(wav_path)], wrapper=[tool, "-f", clock], extra_env={"TZ": "UTC"})
+    assert code == 0 and out == b"", out
     return True
 
 
@@ -312,7 +317,7 @@ def timestamp_at_the_epoch_gives_the_reference_header(runner, folder):
     wav_path = os.path.join(folder, "tone.wav")
     write(wav_path, plain_wave(1000000))  # 1,000,044 bytes
     if faketime_run(runner, folder, "1970-01-01 00:00:00", wav_path) is None:
-        return "skip: faketime runs only the native executable, and must be installed"
+        return "skip: faketime is not installed"
     header = read(os.path.join(folder, "tone._xsnd"))[:48]
     assert header == bytes.fromhex(
         "47 41 52 33 00 00 00 00 47 52 30 31 53 4E 30 38 28 00 00 00 53 00 00 00 7B 00 00 00 74 42 0F 00"
@@ -325,7 +330,7 @@ def timestamp_in_april_2012(runner, folder):
     wav = plain_wave(4000)
     write(wav_path, wav)
     if faketime_run(runner, folder, "2012-04-27 12:00:00", wav_path) is None:
-        return "skip: faketime runs only the native executable, and must be installed"
+        return "skip: faketime is not installed"
     xsnd = read(os.path.join(folder, "tone._xsnd"))
     assert xsnd[32:40] == bytes.fromhex("00 20 85 45 6D 24 CD 01"), xsnd[32:40].hex(" ")
     check_wrapped(xsnd, wav, 500)
@@ -487,6 +492,155 @@ def failed_write_is_reported_and_the_output_removed(runner, folder):
     if not runner.windows:
         assert listing(folder) == ["tone.wav"], listing(folder)
     assert read(wav_path) == plain_wave(20000)
+
+
+# --- Windows only: the .exe under Wine ----------------------------------------------------------
+#
+# Wine maps Z:\ to the root of this machine and, like Windows, finds a file whatever the case of
+# its name. Arguments reach the tool in the ANSI code page (1252 in the runner's Wine locale);
+# files keep UTF-8 names on disk.
+
+import shlex
+
+NOT_WINDOWS = "skip: Windows only (run with --wine)"
+REPLACES_INPUT = 'The output file "{}" would replace the input file itself.'
+
+
+def shown_error(runner, message):
+    """The error output for a message that may hold characters outside ASCII."""
+    return b"Error: " + runner.shown(message) + b"\n" + PROMPT
+
+
+@case
+def windows_output_name_differing_only_in_case_is_the_input_itself(runner, folder):
+    if not runner.windows:
+        return NOT_WINDOWS
+    wav_path = os.path.join(folder, "X._XSND")  # a WAVE file: its output would be X._xsnd
+    xsnd_path = os.path.join(folder, "Y.WAV")  # a sound resource file: its output would be Y.wav
+    wav, xsnd = plain_wave(500), xsnd_by_hand(payload=plain_wave(500))
+    write(wav_path, wav)
+    write(xsnd_path, xsnd)
+    for path, content, output in [(wav_path, wav, "X._xsnd"), (xsnd_path, xsnd, "Y.wav")]:
+        # The drive letter in lower case, as some programs pass it: kept as passed.
+        shown = "z" + runner.arg_path(path)[1:]
+        out = shown[:shown.rindex("\\") + 1] + output
+        expect_run(runner, [shown], error_output(REPLACES_INPUT.format(out)))
+        assert read(path) == content
+    assert listing(folder) == ["X._XSND", "Y.WAV"], listing(folder)
+
+
+@case
+def windows_paths_get_a_backslash_before_the_output_name(runner, folder):
+    if not runner.windows:
+        return NOT_WINDOWS
+    music = os.path.join(folder, "My Music")
+    os.mkdir(music)
+    wav = plain_wave(1600)
+    write(os.path.join(music, "song.v2.wav"), wav)
+    write(os.path.join(music, "hit.backup._xsnd"), xsnd_by_hand(payload=wav))
+    expect_run(runner, [runner.arg_path(os.path.join(music, "song.v2.wav"))], b"")
+    check_wrapped(read(os.path.join(music, "song.v2._xsnd")), wav, 200)
+    expect_run(runner, [runner.arg_path(os.path.join(music, "hit.backup._xsnd"))], b"")
+    assert read(os.path.join(music, "hit.backup.wav")) == wav
+    assert listing(music) == ["hit.backup._xsnd", "hit.backup.wav", "song.v2._xsnd", "song.v2.wav"], listing(music)
+    assert listing(folder) == ["My Music"], listing(folder)
+
+    # Forward slashes in the argument: the separator added is still a backslash, which the
+    # message about an output path that cannot be created shows.
+    os.mkdir(os.path.join(music, "song.v2.wav._xsnd"))
+    write(os.path.join(music, "song.v2.wav.wav"), wav)
+    forward = runner.arg_path(os.path.join(music, "song.v2.wav.wav")).replace("\\", "/")
+    out = forward[:forward.rindex("/")] + "\\song.v2.wav._xsnd"
+    expect_run(runner, [forward], error_output('Cannot open/create the file "' + out + '".'))
+
+
+@case
+def windows_names_outside_ascii_arrive_in_the_ansi_code_page(runner, folder):
+    if not runner.windows:
+        return NOT_WINDOWS
+    wav = plain_wave(800)
+    write(os.path.join(folder, "Grüße à Zoë.wav"), wav)
+    expect_run(runner, [runner.arg_path(os.path.join(folder, "Grüße à Zoë.wav"))], b"")
+    check_wrapped(read(os.path.join(folder, "Grüße à Zoë._xsnd")), wav, 100)
+    missing = runner.arg_path(os.path.join(folder, "Größe – fehlt.wav"))
+    expect_run(runner, [missing], shown_error(runner, 'Cannot open the file "' + missing + '".'))
+    assert listing(folder) == ["Grüße à Zoë._xsnd", "Grüße à Zoë.wav"], listing(folder)
+
+
+@case
+def windows_wildcards_in_the_argument_are_not_expanded(runner, folder):
+    if not runner.windows:
+        return NOT_WINDOWS
+    write(os.path.join(folder, "a.wav"), plain_wave(800))
+    for pattern in ["*.wav", "?.wav"]:
+        shown = runner.arg_path(os.path.join(folder, pattern))
+        expect_run(runner, [shown], error_output('Cannot open the file "' + shown + '".'))
+    assert listing(folder) == ["a.wav"], listing(folder)
+
+
+@case
+def payload_beyond_two_gib_is_unwrapped(runner, folder):
+    # Catches 32-bit signed file offsets (fseek's long on Windows): the payload lies at 3 GiB.
+    payload = bytes((5 * i + 3) % 256 for i in range(5000))
+    offset = 3 * 2 ** 30
+    path = os.path.join(folder, "far._xsnd")
+    with open(path, "wb") as f:
+        f.write(xsnd_by_hand(offset=offset, length=len(payload) + 8, filler=b"", payload=b""))
+        f.seek(offset + 16)  # sparse: the hole costs no disk
+        f.write(payload)
+    expect_run(runner, [runner.arg_path(path)], b"")
+    assert read(os.path.join(folder, "far.wav")) == payload
+
+
+def wait_for(condition, seconds=60):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.1)
+    return condition()
+
+
+@case
+def windows_console_window_shows_the_error_and_waits_for_enter(runner, folder):
+    # A real console: Wine's console on a terminal that tmux draws. Catches a prompt that is not
+    # flushed, a line break after it, characters that the console shows differently from the
+    # path that was passed, and a wait that ends before ENTER.
+    if not runner.windows:
+        return NOT_WINDOWS
+    tmux = shutil.which("tmux")
+    if tmux is None:
+        return "skip: tmux is not installed"
+    shown = runner.arg_path(os.path.join(folder, "Grüße 100%s.wav"))
+    exit_file = os.path.join(folder, "exit code")
+    shell = " ".join(shlex.quote(a) for a in runner.command([shown])) + "; echo $? > " + shlex.quote(exit_file)
+    base = [tmux, "-L", f"xsndconv-e2e-{os.getpid()}", "-f", "/dev/null"]
+    env = runner.env({"LC_ALL": "C.UTF-8"})
+
+    def tmux_out(*args):
+        return subprocess.run(base + list(args), env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=60).stdout.decode("utf-8", "replace")
+
+    def screen():
+        return tmux_out("capture-pane", "-p", "-t", "tool").rstrip("\n").split("\n")
+
+    subprocess.run(base + ["new-session", "-d", "-s", "tool", "-x", "200", "-y", "10", shell], env=env,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   check=True, timeout=60)
+    try:
+        prompt = PROMPT.decode().rstrip()
+        lines = wait_for(lambda: prompt in "\n".join(screen()) and screen())
+        assert lines and lines[:2] == ['Error: Cannot open the file "' + shown + '".', prompt], lines
+        cursor = tmux_out("display-message", "-p", "-t", "tool", "#{cursor_x} #{cursor_y}").split()
+        assert cursor == [str(len(PROMPT)), "1"], f"cursor at {cursor}, expected behind the prompt"
+        time.sleep(0.5)
+        assert not os.path.exists(exit_file), "the tool ended without waiting for ENTER"
+        tmux_out("send-keys", "-t", "tool", "Enter")
+        assert wait_for(lambda: os.path.exists(exit_file) and read(exit_file).strip()), "no end after ENTER"
+        assert read(exit_file).strip() == b"0", read(exit_file)
+    finally:
+        tmux_out("kill-server")
 
 
 # --- injected faults: devices, directories and links where files are expected ------------------

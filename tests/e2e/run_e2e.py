@@ -42,11 +42,12 @@ class Runner:
         system's bytes; under Wine the ANSI code page (1252 in the locale set in env())."""
         return text.encode("cp1252") if self.windows else os.fsencode(text)
 
-    def command(self, args):
-        return ([self.wine] if self.windows else []) + [self.exe] + list(args)
+    def command(self, args, wrapper=()):
+        """The command line; `wrapper` (such as faketime and its options) goes in front."""
+        return list(wrapper) + ([self.wine] if self.windows else []) + [self.exe] + list(args)
 
-    def env(self):
-        env = dict(os.environ)
+    def env(self, extra=None):
+        env = dict(os.environ, **(extra or {}))
         if self.windows:
             env["WINEDEBUG"] = "-all"
             # Unix names in UTF-8 and the ANSI code page 1252 inside Wine, whatever the caller's
@@ -56,25 +57,26 @@ class Runner:
             env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
         return env
 
-    def run(self, args, cwd=None, stdin_data=None):
+    def run(self, args, cwd=None, stdin_data=None, wrapper=(), extra_env=None):
         """Runs the tool; returns (exit code, stdout text with line ends as on Linux)."""
+        command, env = self.command(args, wrapper), self.env(extra_env)
         if self.windows:
-            return self._run_wine(args, cwd, stdin_data)
-        kwargs = dict(cwd=cwd, env=self.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            return self._run_wine(command, env, cwd, stdin_data)
+        kwargs = dict(cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         if stdin_data is not None:
             kwargs["input"] = stdin_data
         else:
             # Standard input really closed: the wait for ENTER must end at once.
             kwargs["stdin"] = subprocess.DEVNULL
             kwargs["preexec_fn"] = lambda: os.close(0)
-        result = subprocess.run(self.command(args), **kwargs)
+        result = subprocess.run(command, **kwargs)
         # The tool never writes to standard error; natively anything there is a fault, such as a
         # sanitizer's report. (Wine may print notes of its own there, so it is not read there.)
         if result.stderr:
             raise AssertionError("standard error: " + result.stderr.decode("utf-8", "replace")[:6000])
         return result.returncode, result.stdout
 
-    def _run_wine(self, args, cwd, stdin_data):
+    def _run_wine(self, command, env, cwd, stdin_data):
         # Output goes to a file, not a pipe: the first program of a Wine session also starts
         # Wine's services, which inherit its standard handles and keep a pipe open after the
         # program has ended.
@@ -82,7 +84,7 @@ class Runner:
             if stdin_data is not None:
                 stdin_file.write(stdin_data)
                 stdin_file.seek(0)
-            result = subprocess.run(self.command(args), cwd=cwd, env=self.env(),
+            result = subprocess.run(command, cwd=cwd, env=env,
                                     stdin=stdin_file if stdin_data is not None else subprocess.DEVNULL,
                                     stdout=out, stderr=subprocess.DEVNULL, timeout=120)
             out.seek(0)
@@ -98,6 +100,8 @@ def main():
     options = parser.parse_args()
 
     runner = Runner(os.path.abspath(options.exe), options.wine)
+    if runner.windows and "WINEPREFIX" not in os.environ:
+        print("note: WINEPREFIX is not set; Wine uses (and, the first time, makes) ~/.wine")
     failures = []
     skipped = []
     count = 0
