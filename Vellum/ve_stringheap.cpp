@@ -12,6 +12,7 @@ namespace {
 // Constant-initialised: strings built during static initialisation in other files find it
 // ready to be set up, whatever the order of the initialisers.
 vSStringHeapState g_heap;
+static_assert(!vSStringHeapState{}.initialised, "the heap state must stay constant-initialisable");
 
 void SetChunkNext(unsigned char* chunk, unsigned char* next)
 {
