@@ -191,6 +191,9 @@ bool vCFileStream::Close()
         return true;
     FlushWindow();
     bool complete = !m_writeFailed;
+    // A failed write-back has been reported already. Some C libraries (Windows') also make
+    // fclose fail while the file's error indicator is set, which would report it twice.
+    std::clearerr(m_file);
     if (std::fclose(m_file) != 0)
         complete = Fail(Failure::CloseFailed);
     Reset();
