@@ -46,4 +46,18 @@ enum StreamOp : uint8_t
     kStreamOpCount
 };
 
+// fuzz_stringheap: an operation byte picks by its value modulo 4; its top bit turns Reallocate
+// and Free into their null-block forms.
+constexpr uint32_t kHeapSizeLimit = 20000;
+
+enum HeapOp : uint8_t
+{
+    kHeapAllocate,   // size
+    kHeapReallocate, // size, pick (a live block, by index modulo their count)
+    kHeapFree,       // pick
+    kHeapVerify,     // every live block still holds its bytes
+    kHeapOpCount
+};
+constexpr uint8_t kHeapNullBlock = 0x80;
+
 } // namespace vfuzz

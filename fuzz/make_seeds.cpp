@@ -387,6 +387,69 @@ void ConversionSeeds(const fs::path& root)
     xsndCorpus.Add("tag-only", small.substr(0, 16));
 }
 
+// --- fuzz_stringheap ------------------------------------------------------------------------
+
+void HeapSeeds(const fs::path& root)
+{
+    using namespace vfuzz;
+    Corpus corpus(root, "stringheap");
+    const auto allocate = [](Seed& s, uint32_t size) { s.Byte(kHeapAllocate).Length(size, kHeapSizeLimit); };
+    const auto reallocate = [](Seed& s, uint32_t pick, uint32_t size) {
+        s.Byte(kHeapReallocate).Length(size, kHeapSizeLimit).U16(pick);
+    };
+    const auto release = [](Seed& s, uint32_t pick) { s.Byte(kHeapFree).U16(pick); };
+
+    Seed pages; // more blocks of every class than one page holds, then holes, then reuse
+    for (uint32_t size = 8; size <= 256; size *= 2)
+        for (int i = 0; i < 17; ++i)
+            allocate(pages, size - (i % 3));
+    for (uint32_t i = 0; i < 40; ++i)
+        release(pages, i * 3);
+    for (uint32_t i = 0; i < 20; ++i)
+        allocate(pages, 1 + i * 12);
+    pages.Byte(kHeapVerify);
+    corpus.Add("pages-of-every-class", pages);
+
+    Seed growth; // a string-like block growing a little at a time, then shrinking back
+    allocate(growth, 2);
+    allocate(growth, 2);
+    for (uint32_t size = 3; size < 700; size += 7)
+        reallocate(growth, 0, size);
+    for (uint32_t size = 700; size > 0; size /= 3)
+        reallocate(growth, 0, size);
+    reallocate(growth, 0, 0);
+    corpus.Add("grow-and-shrink", growth);
+
+    Seed large; // large blocks: kept, moved, moved into the pools, released
+    allocate(large, 257);
+    allocate(large, 1000);
+    reallocate(large, 1, 401);
+    reallocate(large, 1, 400);
+    reallocate(large, 1, 256);
+    allocate(large, 1000);
+    reallocate(large, 0, 0);
+    allocate(large, 19000);
+    reallocate(large, 1, 20000);
+    corpus.Add("large-blocks", large);
+
+    Seed table; // past 511 large blocks: the handle table grows
+    for (int i = 0; i < 520; ++i)
+        allocate(table, 300);
+    for (uint32_t i = 0; i < 30; ++i)
+        release(table, i * 17);
+    for (int i = 0; i < 20; ++i)
+        allocate(table, 260);
+    corpus.Add("handle-table-growth", table);
+
+    Seed nulls; // the null block forms
+    nulls.Byte(kHeapFree | kHeapNullBlock).U16(0);
+    nulls.Byte(kHeapReallocate | kHeapNullBlock).Length(0, kHeapSizeLimit).U16(0);
+    nulls.Byte(kHeapReallocate | kHeapNullBlock).Length(300, kHeapSizeLimit).U16(0);
+    allocate(nulls, 0);
+    reallocate(nulls, 0, 1);
+    corpus.Add("null-blocks", nulls);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -400,5 +463,6 @@ int main(int argc, char** argv)
     StringSeeds(root);
     StreamSeeds(root);
     ConversionSeeds(root);
+    HeapSeeds(root);
     return 0;
 }
