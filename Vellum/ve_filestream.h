@@ -37,26 +37,36 @@ public:
     // Input table, in slot order.
     bool ReadString(vCString& s) override;
     bool ReadString(vCString& s, uint32_t length) override;
+    // Refused on a stream that is not readable (its window is never loaded from the file). A
+    // read that needs bytes the file no longer delivers (shortened behind the stream) fails.
     bool Read(void* destination, uint32_t n) override;
     bool ReservedInput(uint32_t, uint32_t) override { return true; }
     uint32_t GetSize() override;
     bool Seek(int32_t offset, vESeekMode origin) override;
     uint32_t Tell() override;
+    // Reads straight from the file, past the window; the count the file delivered.
     virtual uint32_t ReadFromFile(void* destination, uint32_t fileOffset, uint32_t n);
+    // Takes the open handle over (an open stream is written back and closed first). A file of
+    // 4 GiB or more, or one that cannot be measured, is closed again and the stream stays not
+    // open, with GetOpenFailure() telling why.
     virtual void Attach(FILE* file, const vCString& path, uint32_t mode);
 
     // Output table.
     bool WriteString(const vCString& s) override;
+    // False when the stream is not writable, when the stream would pass 4 GiB - 1 bytes, or when
+    // a write-back of the gathered bytes inside it failed.
     bool Write(const void* source, uint32_t n) override;
     bool ReservedOutput(uint32_t, uint32_t) override { return true; }
 
+    // An open stream is written back and closed first, also when the new file cannot be opened.
+    // Mode 0 is refused without touching the file.
     bool Open(const vCString& path, uint32_t mode);
     // Writes back and closes. False when bytes gathered since opening did not all reach the
     // file (a write, flush or close failed); nothing to do on a stream that is not open.
     bool Close();
     const vCString& GetFilePath() const { return m_path; }
-    // Why the most recent Open failed (vEErrorCode_CannotOpen or vEErrorCode_FileTooLarge);
-    // 0 when it succeeded.
+    // Why the most recent Open or Attach failed (vEErrorCode_CannotOpen or
+    // vEErrorCode_FileTooLarge); 0 when it succeeded.
     int32_t GetOpenFailure() const { return m_openFailure; }
 
 protected:
