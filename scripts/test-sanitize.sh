@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-build=build/sanitize
+build=${SANITIZE_BUILD_DIR:-build/sanitize}
 
 CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
   -DVE_SANITIZE=ON -DVE_WERROR=ON >/dev/null
