@@ -16,6 +16,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 #else
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -209,3 +210,25 @@ bool vPlatformRemoveFile(const char* path)
 {
     return std::remove(path) == 0;
 }
+
+#if defined(_WIN32)
+bool vPlatformArgumentIsExact(int index)
+{
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr)
+        return true; // nothing to compare with
+    bool exact = true;
+    if (index >= 0 && index < count)
+    {
+        // Converted without best-fit look-alikes, a character that the code page lacks shows.
+        BOOL lacking = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arguments[index], -1, nullptr, 0, nullptr, &lacking);
+        exact = lacking == FALSE;
+    }
+    LocalFree(arguments);
+    return exact;
+}
+#else
+bool vPlatformArgumentIsExact(int) { return true; }
+#endif

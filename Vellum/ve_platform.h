@@ -44,3 +44,9 @@ bool vPlatformIsSameFile(const char* pathA, const char* pathB);
 
 // Removes a file; false when it could not be removed.
 bool vPlatformRemoveFile(const char* path);
+
+// False when command-line argument `index` reached main altered. On Windows the narrow
+// arguments are the command line in the ANSI code page, where a character that the code page
+// lacks becomes '?' or a look-alike ("ā.wav" arrives as "a.wav"), so the argument may name
+// another file than the one dropped. Always true where arguments arrive as they were given.
+bool vPlatformArgumentIsExact(int index);

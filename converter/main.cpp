@@ -18,6 +18,9 @@ const char* const kUnknownKindMessage =
     "The input file is neither a valid .wav file nor a valid Harrow 2 ._xsnd file.";
 const char* const kTooLargeMessageStart = "The file \"";
 const char* const kTooLargeMessageEnd = "\" is too large: files of 4 GiB or more cannot be converted.";
+const char* const kAlteredNameMessageStart = "The name of the file \"";
+const char* const kAlteredNameMessageEnd =
+    "\" has characters that Windows cannot pass to this tool; please rename the file.";
 
 void ShowText(const char* text) { vPlatformWriteConsole(text, static_cast<uint32_t>(std::strlen(text))); }
 
@@ -41,6 +44,13 @@ void ReportAndWait(const vCString& message)
 void Run(const char* argument, vCString& message)
 {
     message.Assign(Concat(Concat("Cannot open the file \"", vCString(argument)), "\"."));
+
+    // An altered name may name another file, which must not be converted in its place.
+    if (!vPlatformArgumentIsExact(1))
+    {
+        message.Assign(Concat(Concat(kAlteredNameMessageStart, vCString(argument)), kAlteredNameMessageEnd));
+        return;
+    }
 
     vCFileStream input;
     if (!input.Open(vCString(argument), vEOpenMode_Read))

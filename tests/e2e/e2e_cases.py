@@ -568,6 +568,26 @@ def windows_names_outside_ascii_arrive_in_the_ansi_code_page(runner, folder):
 
 
 @case
+def windows_names_the_ansi_code_page_lacks_are_refused_not_taken_for_look_alikes(runner, folder):
+    # Catches converting another file than the one dropped: Windows passes "ā.wav" to a narrow
+    # main as "a.wav", and the output would replace an unrelated a._xsnd.
+    if not runner.windows:
+        return NOT_WINDOWS
+    for name in ["ā.wav", "日本.wav"]:
+        write(os.path.join(folder, name), plain_wave(800))
+    write(os.path.join(folder, "a.wav"), plain_wave(1600))
+    write(os.path.join(folder, "a._xsnd"), b"someone else's sound")
+    before = listing(folder)
+    for name, arrives in [("ā.wav", "a.wav"), ("日本.wav", "??.wav")]:
+        shown = runner.arg_path(os.path.join(folder, arrives))
+        expect_run(runner, [runner.arg_path(os.path.join(folder, name))], error_output(
+            'The name of the file "' + shown + '" has characters that Windows cannot pass to this tool; '
+            'please rename the file.'))
+    assert read(os.path.join(folder, "a._xsnd")) == b"someone else's sound"
+    assert listing(folder) == before, listing(folder)
+
+
+@case
 def windows_wildcards_in_the_argument_are_not_expanded(runner, folder):
     if not runner.windows:
         return NOT_WINDOWS
