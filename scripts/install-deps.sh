@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ clang python3 googletest libgtest-dev libbenchmark-dev
           g++-multilib qemu-user g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
-          sox ffmpeg faketime time)
+          sox ffmpeg faketime time tmux)
 
 missing=()
 for p in "${packages[@]}"; do
