@@ -240,8 +240,7 @@ void vSStringHeapState::FreeSpan(vSStringHeapPage* page, uint32_t pageOffset)
     for (;;)
     {
         PushFree(page, pageOffset, blockSize);
-        ClearBit(bitmap, b);
-        ClearBit(bitmap, b + 1);
+        ClearPair(bitmap, b);
         if (!TestBit(bitmap, b + 3))
             break;
         pageOffset += blockSize;
@@ -364,10 +363,12 @@ void vSStringHeapState::ReleaseEverything()
     general = keep;
 }
 
+// The string's calls end here; flattening puts the whole fast path of each operation into one
+// function (the slow paths are kept out of line).
 void vCStringHeap::Initialize() { g_heap.Initialize(); }
-void* vCStringHeap::Allocate(uint32_t size) { return g_heap.Allocate(size); }
-void* vCStringHeap::Reallocate(void* block, uint32_t size) { return g_heap.Reallocate(block, size); }
-void vCStringHeap::Free(void* block) { g_heap.Free(block); }
+[[gnu::flatten]] void* vCStringHeap::Allocate(uint32_t size) { return g_heap.Allocate(size); }
+[[gnu::flatten]] void* vCStringHeap::Reallocate(void* block, uint32_t size) { return g_heap.Reallocate(block, size); }
+[[gnu::flatten]] void vCStringHeap::Free(void* block) { g_heap.Free(block); }
 
 namespace {
 

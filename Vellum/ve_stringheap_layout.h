@@ -216,6 +216,13 @@ inline void ClearBit(unsigned char* bitmap, uint32_t j)
 {
     bitmap[j >> 3] &= static_cast<unsigned char>(~(1u << (j & 7)));
 }
+// Bits j and j + 1; a pair that begins at bit 7 of a byte ends in the next one.
+inline void ClearPair(unsigned char* bitmap, uint32_t j)
+{
+    bitmap[j >> 3] &= static_cast<unsigned char>(~(3u << (j & 7)));
+    if ((j & 7) == 7)
+        bitmap[(j >> 3) + 1] &= static_cast<unsigned char>(~1u);
+}
 
 // 32-bit words at any alignment, in the machine's byte order (links, large-block headers).
 inline uint32_t ReadWord(const unsigned char* at)
