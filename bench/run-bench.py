@@ -235,8 +235,11 @@ def command_text(command):
         return ""
 
 
-def machine(work):
-    cpu = first_match("/proc/cpuinfo", r"model name\s*:\s*(.*)")
+def machine(work, given_tool):
+    cpu = "%s (family %s, model %s, stepping %s)" % tuple(
+        first_match("/proc/cpuinfo", r"%s\s*:\s*(.*)" % key) for key in ("model name", "cpu family", "model", "stepping"))
+    if "hypervisor" in first_match("/proc/cpuinfo", r"flags\s*:\s*(.*)").split():
+        cpu += ", in a virtual machine"
     mem_kib = int(first_match("/proc/meminfo", r"MemTotal:\s*(\d+) kB") or 0)
     df = command_text(["df", "-hT", work]).splitlines()
     disk = "unknown"
@@ -246,7 +249,7 @@ def machine(work):
         name = os.path.basename(device)
         rotational = "/sys/block/%s/queue/rotational" % re.sub(r"\d+$", "", name)
         if os.path.exists(rotational):
-            disk += ", rotational" if open(rotational).read().strip() == "1" else ", non-rotational"
+            disk += ", reported rotational" if open(rotational).read().strip() == "1" else ", non-rotational"
     glibc = " ".join(platform.libc_ver())
     compiler = command_text(["c++", "--version"]).splitlines()
     commit = command_text(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"])
@@ -261,7 +264,9 @@ def machine(work):
         ("Kernel", platform.system() + " " + platform.release()),
         ("C library", glibc),
         ("Compiler", compiler[0] if compiler else "unknown"),
-        ("Commit", commit + (" with local changes in Vellum/ or converter/" if dirty else "")),
+        ("xsndconv", "given with --tool: " + given_tool if given_tool else
+         "built from commit " + commit + (" with local changes in Vellum/ or converter/" if dirty else "")),
+        ("Load average (1, 5, 15 min) at the end", " ".join(open("/proc/loadavg").read().split()[:3])),
     ]
 
 
@@ -337,7 +342,7 @@ def main():
         if not options.keep:
             shutil.rmtree(work, ignore_errors=True)
 
-    block = markdown(rows, machine(os.path.dirname(work)), options.runs, options.large_runs)
+    block = markdown(rows, machine(os.path.dirname(work), options.tool), options.runs, options.large_runs)
     if options.no_doc:
         print(block)
     else:
