@@ -3,7 +3,8 @@
 # Packages already present are left alone; without root or apt-get it only says what is missing.
 set -euo pipefail
 
-packages=(cmake g++ clang python3 googletest libgtest-dev libbenchmark-dev
+# libclang-rt-dev holds clang's sanitizer and libFuzzer runtimes, only recommended by clang.
+packages=(cmake g++ clang libclang-rt-dev python3 googletest libgtest-dev libbenchmark-dev
           g++-multilib qemu-user g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
           sox ffmpeg faketime time tmux)
 
