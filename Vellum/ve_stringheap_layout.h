@@ -1,7 +1,8 @@
 // In-memory layout of the pooled string heap: size classes, pages, bitmap, free-list links,
-// chunks and large blocks. Everything here is the same for 4-byte and 8-byte addresses; the
-// two places where an address is stored (the ring pointer of a page and the chunk chain) are
-// sized so that an 8-byte address fits where the 32-bit layout has its word.
+// chunks and large blocks. Every offset here is the same for 4-byte and 8-byte addresses: links
+// and the free-list head are page offsets, the page's ring pointer has 8 bytes, the chunk
+// descriptor keeps only its count and its link to the older chunk (the base follows from the
+// chunk's start), and the handle-table slots are address-sized.
 //
 // Page (4096 bytes on a 4096-byte boundary, one size class):
 //   0   next page of the class ring (address; on 4-byte addresses bytes 4-7 stay reserved)
