@@ -18,9 +18,10 @@ from e2e_cases import CASES
 class Runner:
     """Runs the executable natively or under Wine and maps paths accordingly."""
 
-    def __init__(self, exe, wine=None):
+    def __init__(self, exe, wine=None, sanitized=False):
         self.exe = exe
         self.wine = wine
+        self.sanitized = sanitized
 
     @property
     def windows(self):
@@ -96,10 +97,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--wine", help="the wine64 loader; runs the .exe as a Windows program")
+    parser.add_argument("--sanitized", action="store_true",
+                        help="the executable carries sanitizer runtimes (no LD_PRELOAD tricks)")
     parser.add_argument("-k", dest="filter", help="run only cases whose name contains this")
     options = parser.parse_args()
 
-    runner = Runner(os.path.abspath(options.exe), options.wine)
+    runner = Runner(os.path.abspath(options.exe), options.wine, options.sanitized)
     if runner.windows and "WINEPREFIX" not in os.environ:
         print("note: WINEPREFIX is not set; Wine uses (and, the first time, makes) ~/.wine")
     failures = []
