@@ -1,17 +1,4 @@
-# Cross build for Windows with mingw-w64 (x86_64-w64-mingw32), linked statically so that the
-# .exe runs on a Windows machine with nothing else installed.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for Windows with mingw-w64 (x86_64-w64-mingw32).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(VE_MINGW_TRIPLE x86_64-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${VE_MINGW_TRIPLE}-gcc-posix ${VE_MINGW_TRIPLE}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${VE_MINGW_TRIPLE}-g++-posix ${VE_MINGW_TRIPLE}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${VE_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VE_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
