@@ -22,17 +22,7 @@ rm -rf "$fuzz/seeds" "$fuzz/corpus" "$fuzz/findings" "$fuzz/logs"
 "$fuzz/make_fuzz_seeds" "$fuzz/seeds"
 mkdir -p "$fuzz/logs"
 
-# LeakSanitizer stops the process under ptrace to scan it; where that is not allowed (some
-# containers) every run would end in its fatal error, so leaks are then not checked, and said so.
-leaks=1
-probe_dir=$(mktemp -d)
-echo 'int main() { return 0; }' >"$probe_dir/probe.cpp"
-if clang++ -fsanitize=address "$probe_dir/probe.cpp" -o "$probe_dir/probe" 2>/dev/null &&
-  ! ASAN_OPTIONS=detect_leaks=1 "$probe_dir/probe" >/dev/null 2>&1; then
-  leaks=0
-  echo "SKIPPED: leak checks: LeakSanitizer cannot run on this machine"
-fi
-rm -rf "$probe_dir"
+leaks=$(bash scripts/lsan-available.sh)
 
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=$leaks:check_initialization_order=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

@@ -12,17 +12,7 @@ CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DE
   -DVE_SANITIZE=ON -DVE_WERROR=ON >/dev/null
 cmake --build "$build" -j"$jobs"
 
-# LeakSanitizer stops the process under ptrace to scan it; where that is not allowed (some
-# containers) every run would end in its fatal error, so leaks are then not checked, and said so.
-leaks=1
-probe_dir=$(mktemp -d)
-echo 'int main() { return 0; }' >"$probe_dir/probe.cpp"
-if clang++ -fsanitize=address "$probe_dir/probe.cpp" -o "$probe_dir/probe" 2>/dev/null &&
-  ! ASAN_OPTIONS=detect_leaks=1 "$probe_dir/probe" >/dev/null 2>&1; then
-  leaks=0
-  echo "SKIPPED: leak checks: LeakSanitizer cannot run on this machine"
-fi
-rm -rf "$probe_dir"
+leaks=$(bash scripts/lsan-available.sh)
 
 # Leaks are reported at exit. The error chain's records and the string heap's chunks are kept
 # until the process ends on purpose; they stay reachable through globals, so LeakSanitizer
