@@ -166,6 +166,15 @@ bool FileExists(const std::string& path)
     return fs::exists(path, ec);
 }
 
+void CheckRefusal(const std::string& message, const std::string& expected, const std::string& outputPath,
+                  bool outputIsInput)
+{
+    if (message != expected)
+        Fail(__FILE__, __LINE__, "message \"" + message + "\", expected \"" + expected + "\"");
+    if (!outputIsInput && FileExists(outputPath))
+        Fail(__FILE__, __LINE__, "a refusal left an output file: " + outputPath);
+}
+
 std::vector<const vCError*> ErrorMark::Since() const
 {
     std::vector<const vCError*> records;

@@ -79,6 +79,11 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 void RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
 
+// A conversion that refused its input: the message is the expected one, and no output file was
+// created beside an input that is not itself the output.
+void CheckRefusal(const std::string& message, const std::string& expected, const std::string& outputPath,
+                  bool outputIsInput);
+
 // Error records pushed since a mark, newest first.
 class ErrorMark
 {

@@ -71,10 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (!expected.empty())
     {
-        if (message != expected)
-            vfuzz::Fail(__FILE__, __LINE__, "message \"" + message + "\", expected \"" + expected + "\"");
-        if (!sameName)
-            VFUZZ_CHECK(!vfuzz::FileExists(outputPath));
+        vfuzz::CheckRefusal(message, expected, outputPath, sameName);
         vfuzz::TrimErrorChain();
         return 0;
     }
