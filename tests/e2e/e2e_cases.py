@@ -381,6 +381,19 @@ def xsnd_by_hand(tag=b"SN08", offset=123, length=None, payload=b"", filler=None)
 
 
 @case
+def only_the_first_four_bytes_choose_the_conversion(runner, folder):
+    # A RIFF file named .dat is wrapped, a GAR3 file named .bin is unwrapped; a name never decides.
+    wav = plain_wave(1600)
+    write(os.path.join(folder, "song.dat"), wav)
+    expect_run(runner, [runner.arg_path(os.path.join(folder, "song.dat"))], b"")
+    check_wrapped(read(os.path.join(folder, "song._xsnd")), wav, 200)
+    write(os.path.join(folder, "hit.bin"), xsnd_by_hand(payload=wav))
+    expect_run(runner, [runner.arg_path(os.path.join(folder, "hit.bin"))], b"")
+    assert read(os.path.join(folder, "hit.wav")) == wav
+    assert listing(folder) == ["hit.bin", "hit.wav", "song._xsnd", "song.dat"], listing(folder)
+
+
+@case
 def unwrap_takes_the_payload_from_offset_216_when_the_block_offset_is_200(runner, folder):
     payload = bytes((3 * i + 1) % 256 for i in range(3000))
     path = os.path.join(folder, "hit._xsnd")
