@@ -1,4 +1,5 @@
 // xsndconv: drop a .wav or ._xsnd file on the executable and it writes the other form beside it.
+#include "conversion_support.h"
 #include "conversions.h"
 #include "ve_filestream.h"
 #include "ve_platform.h"
@@ -43,20 +44,21 @@ void ReportAndWait(const vCString& message)
 // Opens the input and hands it to the conversion its first four bytes call for.
 void Run(const char* argument, vCString& message)
 {
-    message.Assign(Concat(Concat("Cannot open the file \"", vCString(argument)), "\"."));
+    const vCString path(argument);
+    message.Assign(QuotePath("Cannot open the file \"", path, "\"."));
 
     // An altered name may name another file, which must not be converted in its place.
     if (!vPlatformArgumentIsExact(1))
     {
-        message.Assign(Concat(Concat(kAlteredNameMessageStart, vCString(argument)), kAlteredNameMessageEnd));
+        message.Assign(QuotePath(kAlteredNameMessageStart, path, kAlteredNameMessageEnd));
         return;
     }
 
     vCFileStream input;
-    if (!input.Open(vCString(argument), vEOpenMode_Read))
+    if (!input.Open(path, vEOpenMode_Read))
     {
         if (input.GetOpenFailure() == vEErrorCode_FileTooLarge)
-            message.Assign(Concat(Concat(kTooLargeMessageStart, vCString(argument)), kTooLargeMessageEnd));
+            message.Assign(QuotePath(kTooLargeMessageStart, path, kTooLargeMessageEnd));
         return;
     }
 
