@@ -43,24 +43,36 @@ vCString SameFileMessage(const vCString& outputPath)
     return QuotePath("The output file \"", outputPath, "\" would replace the input file itself.");
 }
 
-vCPayloadBuffer::vCPayloadBuffer(uint32_t size)
-    : m_data(size != 0 ? new (std::nothrow) unsigned char[size] : nullptr), m_size(size)
+bool vCPayloadBuffer::Allocate(uint32_t size)
 {
+    if (size == 0)
+        return true;
+    m_data = new (std::nothrow) unsigned char[size];
     if (m_data == nullptr)
-        return;
+        return false;
+    m_size = size;
     // The advice must come before the first touch, which is the zero fill itself.
     vPlatformPreferHugePages(m_data, size);
     std::memset(m_data, 0, size);
+    return true;
 }
 
 vCPayloadBuffer::~vCPayloadBuffer() { delete[] m_data; }
 
-bool ReadPayload(vCFileStream& input, uint32_t offset, vCPayloadBuffer& payload)
+vCString TakePayload(vCFileStream& input, const vCString& outputPath, uint32_t offset, uint32_t length,
+                     vCPayloadBuffer& payload)
 {
-    if (payload.Size() == 0)
-        return true;
+    const vCString& inputPath = input.GetFilePath();
+    if (vPlatformIsSameFile(inputPath.GetText(), outputPath.GetText()))
+        return SameFileMessage(outputPath);
+    if (!payload.Allocate(length))
+        return OutOfMemoryMessage(inputPath);
+    if (length == 0)
+        return vCString();
     vCInputStream& in = input;
-    return in.Seek(static_cast<int32_t>(offset), vESeekMode_Begin) && in.Read(payload.Get(), payload.Size());
+    if (!in.Seek(static_cast<int32_t>(offset), vESeekMode_Begin) || !in.Read(payload.Get(), payload.Size()))
+        return CannotReadMessage(inputPath);
+    return vCString();
 }
 
 bool RemoveIncompleteOutput(const vCString& outputPath) { return vPlatformRemoveFile(outputPath.GetText()); }

@@ -17,28 +17,32 @@ vCString CannotReadMessage(const vCString& inputPath);
 vCString OutOfMemoryMessage(const vCString& inputPath);
 vCString SameFileMessage(const vCString& outputPath);
 
-// A zero-filled block of `size` bytes from the general heap that may fail: Get() is null then.
-// A size of 0 allocates nothing.
+// A zero-filled block from the general heap whose allocation may fail. Empty until Allocate; a
+// size of 0 allocates nothing.
 class vCPayloadBuffer
 {
 public:
-    explicit vCPayloadBuffer(uint32_t size);
+    vCPayloadBuffer() = default;
     ~vCPayloadBuffer();
     vCPayloadBuffer(const vCPayloadBuffer&) = delete;
     vCPayloadBuffer& operator=(const vCPayloadBuffer&) = delete;
 
-    bool Allocated() const { return m_size == 0 || m_data != nullptr; }
+    // False when the memory cannot be had; the buffer stays empty then.
+    bool Allocate(uint32_t size);
     unsigned char* Get() const { return m_data; }
     uint32_t Size() const { return m_size; }
 
 private:
-    unsigned char* m_data;
-    uint32_t m_size;
+    unsigned char* m_data = nullptr;
+    uint32_t m_size = 0;
 };
 
-// Fills the payload buffer from `offset` of the input with one Read; false when the bytes are
-// not all there.
-bool ReadPayload(vCFileStream& input, uint32_t offset, vCPayloadBuffer& payload);
+// Takes what the output needs from the input before the output is touched: refuses an output
+// path that names the input file itself, then allocates the payload buffer and fills it with
+// `length` bytes from `offset` of the input with one Read. Returns the empty string, or the
+// message for the user.
+vCString TakePayload(vCFileStream& input, const vCString& outputPath, uint32_t offset, uint32_t length,
+                     vCPayloadBuffer& payload);
 
 // Opens the output for writing, lets `fill` write into it and closes it. Returns the empty
 // string on success, the open-failure message when it cannot be opened, and the write-failure

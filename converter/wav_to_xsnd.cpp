@@ -5,7 +5,6 @@
 #include "conversions.h"
 #include "xsnd_format.h"
 
-#include "ve_platform.h"
 #include "ve_stream.h"
 
 #include <cstdint>
@@ -118,16 +117,12 @@ vCString ConvertWavToXsnd(vCFileStream& input)
     const uint32_t duration = DurationMilliseconds(facts.dataPresent, facts.byteRate);
 
     const vCString outputPath = MakeOutputPath(inputPath, kOutputExtension);
-    if (vPlatformIsSameFile(inputPath.GetText(), outputPath.GetText()))
-        return SameFileMessage(outputPath);
-
     // The whole input is read before the output is opened: a file that cannot be read or held
     // leaves an existing output untouched.
-    vCPayloadBuffer payload(inputSize);
-    if (!payload.Allocated())
-        return OutOfMemoryMessage(inputPath);
-    if (!ReadPayload(input, 0, payload))
-        return CannotReadMessage(inputPath);
+    vCPayloadBuffer payload;
+    const vCString refusal = TakePayload(input, outputPath, 0, inputSize, payload);
+    if (refusal.GetLength() != 0)
+        return refusal;
 
     return WriteOutputFile(outputPath, [&](vCOutputStream& output) {
         // The clock is read once the output is open.

@@ -4,8 +4,6 @@
 #include "conversions.h"
 #include "xsnd_format.h"
 
-#include "ve_platform.h"
-
 #include <cstdint>
 
 namespace {
@@ -33,14 +31,10 @@ vCString ConvertXsndToWav(vCFileStream& input)
         return QuotePath("The ._xsnd file \"", inputPath, "\" is damaged: its header does not match the data it holds.");
 
     const vCString outputPath = MakeOutputPath(inputPath, kOutputExtension);
-    if (vPlatformIsSameFile(inputPath.GetText(), outputPath.GetText()))
-        return SameFileMessage(outputPath);
-
-    vCPayloadBuffer payload(payloadLength);
-    if (!payload.Allocated())
-        return OutOfMemoryMessage(inputPath);
-    if (!ReadPayload(input, payloadOffset, payload))
-        return CannotReadMessage(inputPath);
+    vCPayloadBuffer payload;
+    const vCString refusal = TakePayload(input, outputPath, payloadOffset, payloadLength, payload);
+    if (refusal.GetLength() != 0)
+        return refusal;
 
     return WriteOutputFile(outputPath, [&](vCOutputStream& output) {
         return payload.Size() == 0 || output.Write(payload.Get(), payload.Size());
